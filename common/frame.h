@@ -72,7 +72,7 @@ int FailureExitAfterEntry(void);
 // The failure box alone.
 void ShowFailureBox(void);
 
-#define FAIL(text) FailureExit((text), __LINE__)
+#define TOOL_FAIL(text) FailureExit((text), __LINE__)
 
 // The run frame's start-up steps that differ from tool to tool.
 struct ToolFrame {

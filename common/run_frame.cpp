@@ -117,13 +117,13 @@ int RunToolFrame(const char* commandLine, const ToolFrame* frame) {
     memset(g_productFolder, 0, sizeof g_productFolder);
     memset(g_targetPath, 0, sizeof g_targetPath);
 
-    if (!GetInstallLogPath()) return FAIL("インストールパスが取得できません。");
-    if (frame->requireCommandLine && (!commandLine || commandLine[0] == '\0')) return FAIL("引数がありません。");
+    if (!GetInstallLogPath()) return TOOL_FAIL("インストールパスが取得できません。");
+    if (frame->requireCommandLine && (!commandLine || commandLine[0] == '\0')) return TOOL_FAIL("引数がありません。");
     DWORD length = GetModuleFileNameA(NULL, g_modulePath, MAX_PATH);
     if (length == 0 || length >= MAX_PATH) {
         // A cut path is no module path.
         memset(g_modulePath, 0, sizeof g_modulePath);
-        return FAIL("自ファイル名の取得に失敗しました。");
+        return TOOL_FAIL("自ファイル名の取得に失敗しました。");
     }
     if (frame->preconditions && !frame->preconditions()) return 0;
     if (frame->logStart) LOG_INFO("処理開始");

@@ -62,6 +62,15 @@ DWORD GetFileAttributesA(LPCSTR lpFileName) {
     return data.dwFileAttributes;
 }
 
+BOOL SetFileAttributesA(LPCSTR lpFileName, DWORD dwFileAttributes) {
+    w32::Resolved r = w32::resolve_path(lpFileName);
+    if (r.error) return w32::fail(r.error);
+    struct stat st;
+    if (lstat(r.host.c_str(), &st) != 0) return w32::fail(w32::missing_code(r));
+    if (!w32::set_host_attributes(r.host, dwFileAttributes)) return w32::fail(w32::error_from_errno(errno));
+    return TRUE;
+}
+
 BOOL DeleteFileA(LPCSTR lpFileName) {
     w32::Resolved r = w32::resolve_path(lpFileName);
     if (r.error) return w32::fail(r.error);

@@ -27,7 +27,7 @@ int CheckInstallPathLength(const char* commandLine) {
     if (!CheckCommandLineLength(length, kMessageSize - 1 - (size_t)fixed, __LINE__)) return 0;
 
     char* path = (char*)malloc(length + 1);
-    if (!path) return FAIL("メモリの確保に失敗しました。");
+    if (!path) return TOOL_FAIL("メモリの確保に失敗しました。");
     memcpy(path, commandLine, length + 1);
 
     LOG_INFO_F("チェック対象パス(%s)", commandLine);
