@@ -63,9 +63,10 @@ void set_clock(long long wanted_local_ms) {
 
 int cmd_init(const Args& args) {
     bool fast = false;
-    std::string dir, clock;
+    std::string dir, clock, scale = "10";
     for (size_t i = 0; i < args.size(); ++i) {
         if (args[i] == "--fast") fast = true;
+        else if (args[i] == "--sleep-scale" && i + 1 < args.size()) scale = args[++i];
         else if (args[i] == "--clock" && i + 1 < args.size()) clock = args[++i];
         else if (!args[i].empty() && args[i][0] == '-') return usage_error("init", "unknown option " + args[i]);
         else if (dir.empty()) dir = args[i];
@@ -79,7 +80,9 @@ int cmd_init(const Args& args) {
         return usage_error("init", "--clock takes \"YYYY-MM-DD HH:MM:SS\"");
     if (!make_dirs(dir + "/drives/c/Windows/System32") || !make_dirs(dir + "/locks"))
         return failure("init", "cannot create " + dir + ": " + strerror(errno));
-    w32::write_settings(dir, {{"clock", fast ? "fast" : "real"}, {"clock_offset_ms", "0"}});
+    if (scale.empty() || scale.find_first_not_of("0123456789") != std::string::npos)
+        return usage_error("init", "--sleep-scale takes a whole number of milliseconds");
+    w32::write_settings(dir, {{"clock", fast ? "fast" : "real"}, {"clock_offset_ms", "0"}, {"clock_scale", scale}});
     std::ofstream(dir + "/registry.reg") << "Windows Registry Editor Version 5.00\r\n";
     std::ofstream(dir + "/journal.jsonl");
     if (!clock.empty()) {
@@ -147,9 +150,9 @@ int cmd_reg(const Args& args) {
     return usage_error("reg", "expected 'import FILE.reg' or 'export'");
 }
 
-Register init_cmd({"init", "init [--fast] [--clock \"YYYY-MM-DD HH:MM:SS\"] DIR",
+Register init_cmd({"init", "init [--fast [--sleep-scale MS]] [--clock \"YYYY-MM-DD HH:MM:SS\"] DIR",
                    "create a machine in DIR with drive C: and an empty registry; --fast accelerates its clock "
-                   "(Sleep(1000) takes about 10 ms)",
+                   "(Sleep(1000) takes MS ms of real time, 10 by default, 0 for none); --clock sets its time",
                    cmd_init});
 Register path_cmd({"path", "path WINPATH", "print the host path of a Windows path of the machine", cmd_path});
 Register clock_cmd({"clock", "clock [set \"YYYY-MM-DD HH:MM:SS\"]", "print or set the machine's local time",

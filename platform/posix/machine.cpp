@@ -211,11 +211,18 @@ BOOL fail(DWORD code) {
 bool read_file(const std::string& host, std::string* data) {
     int fd = open(host.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return false;
-    data->clear();
-    char buf[65536];
+    // Read in one go at the size the file has now, then whatever it grew by.
+    struct stat st;
+    size_t size = fstat(fd, &st) == 0 && st.st_size > 0 ? (size_t)st.st_size : 0;
+    data->resize(size + 1);
+    size_t got = 0;
     ssize_t n;
-    while ((n = read(fd, buf, sizeof buf)) > 0) data->append(buf, n);
+    while ((n = read(fd, &(*data)[got], data->size() - got)) > 0) {
+        got += (size_t)n;
+        if (got == data->size()) data->resize(data->size() * 2);
+    }
     close(fd);
+    data->resize(got);
     return n == 0;
 }
 

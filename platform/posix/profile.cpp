@@ -9,7 +9,10 @@
 // to do.
 #include "profile.h"
 
+#include <errno.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <climits>
 #include <cstdlib>
@@ -38,23 +41,24 @@ std::string trim(const std::string& s) {
     return s.substr(b, e - b + 1);
 }
 
-struct Line {
-    std::string text;  // without its line end
+// One line of the file: [begin, end) is its text without the line end,
+// next is where the following line starts.
+struct LineRef {
+    size_t begin, end, next;
 };
 
-std::vector<std::string> split_lines(const std::string& data) {
-    std::vector<std::string> lines;
-    size_t start = 0;
-    while (start < data.size()) {
-        size_t end = data.find('\n', start);
-        if (end == std::string::npos) end = data.size();
-        std::string line = data.substr(start, end - start);
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        lines.push_back(line);
-        start = end + 1;
-    }
-    return lines;
+bool next_line(const std::string& data, size_t pos, LineRef* line) {
+    if (pos >= data.size()) return false;
+    const char* nl = static_cast<const char*>(memchr(data.data() + pos, '\n', data.size() - pos));
+    size_t end = nl ? (size_t)(nl - data.data()) : data.size();
+    line->begin = pos;
+    line->next = nl ? end + 1 : end;
+    if (end > pos && data[end - 1] == '\r') --end;
+    line->end = end;
+    return true;
 }
+
+std::string text_of(const std::string& data, const LineRef& l) { return data.substr(l.begin, l.end - l.begin); }
 
 bool is_section(const std::string& line, std::string* name) {
     std::string t = trim(line);
@@ -67,6 +71,80 @@ bool is_section(const std::string& line, std::string* name) {
 std::string key_of(const std::string& line) {
     size_t eq = line.find('=');
     return trim(eq == std::string::npos ? line : line.substr(0, eq));
+}
+
+// Where a section stands in the file.
+struct SectionRef {
+    bool found = false;
+    size_t header = 0;          // start of the "[name]" line
+    size_t end = 0;             // start of the next section's header, or the file's end
+    size_t after_last = 0;      // just after the section's last non-blank line
+    bool key_found = false;
+    LineRef key{0, 0, 0};       // the line holding the key, when found
+};
+
+SectionRef find_section(const std::string& data, const std::string& section, const char* key) {
+    SectionRef ref;
+    std::string wanted_key = key ? trim(key) : "";
+    LineRef l;
+    for (size_t pos = 0; next_line(data, pos, &l); pos = l.next) {
+        size_t first = l.begin;
+        while (first < l.end && (data[first] == ' ' || data[first] == '\t')) ++first;
+        bool header = first < l.end && data[first] == '[';
+        if (header) {
+            if (ref.found) {
+                ref.end = l.begin;
+                return ref;
+            }
+            std::string name;
+            is_section(text_of(data, l), &name);
+            if (equal_nocase_cp932(name, section)) {
+                ref.found = true;
+                ref.header = l.begin;
+                ref.after_last = l.next;
+            }
+            continue;
+        }
+        if (!ref.found || first >= l.end) continue;
+        ref.after_last = l.next;
+        if (key && !ref.key_found && data[first] != ';') {
+            // The key is the text before '=', without surrounding blanks;
+            // compared in place, since a log section holds many lines.
+            const char* eq = static_cast<const char*>(memchr(data.data() + first, '=', l.end - first));
+            size_t key_end = eq ? (size_t)(eq - data.data()) : l.end;
+            while (key_end > first && (data[key_end - 1] == ' ' || data[key_end - 1] == '\t')) --key_end;
+            if (key_end - first == wanted_key.size() &&
+                equal_nocase_cp932(std::string_view(data).substr(first, key_end - first), wanted_key)) {
+                ref.key_found = true;
+                ref.key = l;
+            }
+        }
+    }
+    ref.end = data.size();
+    return ref;
+}
+
+bool append_to_file(const std::string& host, const std::string& text, DWORD* error) {
+    int fd = open(host.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+    if (fd < 0) {
+        *error = error_from_errno(errno);
+        return false;
+    }
+    ssize_t n = write(fd, text.data(), text.size());
+    int saved = errno;
+    close(fd);
+    if (n != (ssize_t)text.size()) {
+        *error = n < 0 ? error_from_errno(saved) : ERROR_DISK_FULL;
+        return false;
+    }
+    return true;
+}
+
+std::vector<std::string> split_lines(const std::string& data) {
+    std::vector<std::string> lines;
+    LineRef l;
+    for (size_t pos = 0; next_line(data, pos, &l); pos = l.next) lines.push_back(text_of(data, l));
+    return lines;
 }
 
 std::string lock_name_for(const std::string& host) {
@@ -103,50 +181,42 @@ BOOL WritePrivateProfileStringA(LPCSTR lpAppName, LPCSTR lpKeyName, LPCSTR lpStr
         return fail(ERROR_PATH_NOT_FOUND);
     }
 
-    std::vector<std::string> lines = split_lines(data);
     std::string section = lpAppName;
-    // Locate the section: [begin, end) are its lines after the header.
-    size_t header = std::string::npos, end = lines.size();
-    for (size_t i = 0; i < lines.size(); ++i) {
-        std::string name;
-        if (!is_section(lines[i], &name)) continue;
-        if (header != std::string::npos) {
-            end = i;
-            break;
-        }
-        if (equal_nocase_cp932(name, section)) header = i;
-    }
-
+    SectionRef ref = find_section(data, section, lpKeyName);
+    std::string entry = lpKeyName && lpString ? std::string(lpKeyName) + "=" + lpString + "\r\n" : "";
+    std::string out;
+    out.reserve(data.size() + entry.size() + section.size() + 8);
     if (!lpKeyName) {
         // Delete the whole section.
-        if (header == std::string::npos) return TRUE;
-        lines.erase(lines.begin() + header, lines.begin() + end);
-    } else if (header == std::string::npos) {
+        if (!ref.found) return TRUE;
+        out.append(data, 0, ref.header).append(data, ref.end, std::string::npos);
+    } else if (!ref.found) {
         if (!lpString) return TRUE;
-        lines.push_back("[" + section + "]");
-        lines.push_back(std::string(lpKeyName) + "=" + lpString);
+        out = data;
+        if (!out.empty() && out.back() != '\n') out += "\r\n";
+        out += "[" + section + "]\r\n" + entry;
+    } else if (ref.key_found) {
+        if (lpString) {
+            // The key keeps its spelling; the value is replaced.
+            std::string line = text_of(data, ref.key);
+            entry = key_of(line) + "=" + lpString + "\r\n";
+        }
+        out.append(data, 0, ref.key.begin).append(entry).append(data, ref.key.next, std::string::npos);
     } else {
-        size_t found = std::string::npos, last = header;
-        for (size_t i = header + 1; i < end; ++i) {
-            if (trim(lines[i]).empty()) continue;
-            last = i;
-            if (lines[i][0] != ';' && equal_nocase_cp932(key_of(lines[i]), trim(lpKeyName))) found = i;
+        if (!lpString) return TRUE;
+        if (ref.after_last == data.size() && (data.empty() || data.back() == '\n')) {
+            // The section is the file's last and the key goes at its end: an
+            // append, the usual case for a log. One write of a whole line
+            // leaves the file either without or with the entry.
+            DWORD err = 0;
+            if (!append_to_file(r.host, entry, &err)) return fail(err);
+            return TRUE;
         }
-        if (!lpString) {
-            if (found != std::string::npos) lines.erase(lines.begin() + found);
-        } else if (found != std::string::npos) {
-            lines[found] = key_of(lines[found]) + "=" + lpString;
-        } else {
-            lines.insert(lines.begin() + last + 1, std::string(lpKeyName) + "=" + lpString);
-        }
+        out.append(data, 0, ref.after_last);
+        if (!out.empty() && out.back() != '\n') out += "\r\n";
+        out.append(entry).append(data, ref.after_last, std::string::npos);
     }
 
-    std::string out;
-    out.reserve(data.size() + 256);
-    for (auto& l : lines) {
-        out += l;
-        out += "\r\n";
-    }
     DWORD err = 0;
     if (!write_file_atomically(r.host, out, &err)) return fail(err);
     return TRUE;

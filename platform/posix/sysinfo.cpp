@@ -1,6 +1,8 @@
 // The machine clock. In real mode it is the host's local time (shifted by
 // the machine's clock offset). In accelerated mode ("clock=fast") every
-// Sleep(n) sleeps n/100 ms of real time and advances the clock of the whole
+// Sleep(n) sleeps n/100 ms of real time (n * clock_scale / 1000 when the
+// machine sets clock_scale; 0 makes pauses free, for measuring what a
+// program costs besides its pauses) and advances the clock of the whole
 // machine by n ms, so that retry loops that pause for seconds finish in a
 // fraction of that while every process still sees a clock that never runs
 // backwards.
@@ -24,6 +26,7 @@ namespace {
 struct ClockSettings {
     bool fast = false;
     long long offset_ms = 0;
+    long long scale = 10;  // real ms per 1000 ms of accelerated sleep
     std::atomic<long long>* advance = nullptr;  // shared by all processes
 };
 
@@ -32,6 +35,7 @@ const ClockSettings& clock_settings() {
         ClockSettings s;
         s.fast = setting("clock") == "fast";
         s.offset_ms = atoll(setting("clock_offset_ms", "0").c_str());
+        s.scale = atoll(setting("clock_scale", "10").c_str());
         if (s.fast) {
             int fd = open((machine_root() + "/clock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
             if (fd >= 0) {
@@ -85,7 +89,7 @@ long long machine_local_ms() { return host_local_ms() + clock_settings().offset_
 
 void machine_sleep(DWORD ms) {
     const ClockSettings& s = clock_settings();
-    long long real = s.fast ? ms / 100 : ms;
+    long long real = s.fast ? (long long)ms * s.scale / 1000 : ms;
     if (real > 0) {
         struct timespec ts = {(time_t)(real / 1000), (long)(real % 1000) * 1000000};
         while (nanosleep(&ts, &ts) != 0) {
