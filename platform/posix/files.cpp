@@ -141,3 +141,56 @@ BOOL SetCurrentDirectoryA(LPCSTR lpPathName) {
 UINT GetWindowsDirectoryA(LPSTR lpBuffer, UINT uSize) {
     return copy_out("C:\\Windows", lpBuffer, uSize);
 }
+
+namespace {
+
+bool same_object(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
+
+// Whether a Windows path (CP932, normalised by resolve_path) is the root
+// folder of its drive ("C:\").
+bool is_drive_root(const w32::Resolved& r) { return r.windows.size() == 3; }
+
+// Whether `inner` lies inside the folder `outer` (host paths).
+bool inside_folder(const std::string& inner, const std::string& outer) {
+    return inner.size() > outer.size() && inner.compare(0, outer.size(), outer) == 0 && inner[outer.size()] == '/';
+}
+
+}  // namespace
+
+BOOL MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD dwFlags) {
+    // The kit renames only in the plain form; the other forms are not provided.
+    if (dwFlags != 0) return w32::fail(ERROR_INVALID_PARAMETER);
+    w32::Resolved from = w32::resolve_path(lpExistingFileName);
+    if (from.error) return w32::fail(from.error);
+    struct stat st;
+    if (lstat(from.host.c_str(), &st) != 0) return w32::fail(w32::missing_code(from));
+    w32::Resolved to = w32::resolve_path(lpNewFileName);
+    if (to.error) return w32::fail(to.error);
+    if (is_drive_root(from)) return w32::fail(ERROR_ACCESS_DENIED);
+    // Drives are separate volumes: without MOVEFILE_COPY_ALLOWED nothing moves
+    // between them.
+    if (from.windows[0] != to.windows[0]) return w32::fail(ERROR_NOT_SAME_DEVICE);
+    std::string target = to.host;
+    struct stat existing;
+    if (lstat(to.host.c_str(), &existing) == 0) {
+        // The same object under another spelling is a change of case only:
+        // the name takes the spelling given.
+        if (!same_object(st, existing)) return w32::fail(ERROR_ALREADY_EXISTS);
+        std::string windows = w32::to_utf8(to.windows);
+        target = to.host.substr(0, to.host.rfind('/') + 1) + windows.substr(windows.rfind('\\') + 1);
+    } else if (!to.parent_exists) {
+        return w32::fail(ERROR_PATH_NOT_FOUND);
+    }
+    if (S_ISDIR(st.st_mode)) {
+        // A folder that is some process's current folder is open without
+        // delete sharing; one with anything open below it is refused by the
+        // file system as a whole.
+        if (w32::folder_is_current(from.host)) return w32::fail(ERROR_SHARING_VIOLATION);
+        if (w32::folder_in_use(from.host)) return w32::fail(ERROR_ACCESS_DENIED);
+        if (inside_folder(to.host, from.host)) return w32::fail(ERROR_SHARING_VIOLATION);
+    } else if (S_ISREG(st.st_mode) && w32::file_in_use(from.host)) {
+        return w32::fail(ERROR_SHARING_VIOLATION);
+    }
+    if (rename(from.host.c_str(), target.c_str()) != 0) return w32::fail(w32::error_from_errno(errno));
+    return TRUE;
+}
