@@ -72,6 +72,10 @@ bool set_host_attributes(const std::string& host, DWORD attrs);
 // it open. This is what makes Windows refuse deletes and renames.
 bool file_in_use(const std::string& host);
 bool folder_in_use(const std::string& host);
+// Whether some process has exactly this folder as its current folder: such a
+// folder is held open without delete sharing, so it cannot be removed or
+// renamed itself (ERROR_SHARING_VIOLATION).
+bool folder_is_current(const std::string& host);
 
 // Writes a file so that readers see either the old or the new content, never
 // a part; keeps the attributes of the file it replaces.

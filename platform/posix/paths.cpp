@@ -271,6 +271,20 @@ bool file_in_use(const std::string& host) {
     return found;
 }
 
+bool folder_is_current(const std::string& host) {
+    char real[PATH_MAX];
+    if (!realpath(host.c_str(), real)) return false;
+    bool found = false;
+    each_process([&](const std::string& proc) {
+        char link[PATH_MAX];
+        ssize_t n = readlink((proc + "/cwd").c_str(), link, sizeof link - 1);
+        if (n <= 0) return false;
+        link[n] = 0;
+        return found = strcmp(link, real) == 0;
+    });
+    return found;
+}
+
 bool folder_in_use(const std::string& host) {
     char real[PATH_MAX];
     if (!realpath(host.c_str(), real)) return false;

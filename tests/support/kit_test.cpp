@@ -380,4 +380,26 @@ std::vector<std::string> Machine::Markers() const {
     return present;
 }
 
+const char kFailureBoxText[] =
+    "内部処理に失敗しました。インストールを中断します。\r\n詳細な内容はinstall.logに出力されます。";
+
+bool FailureReported(const Machine& machine, std::string* why) {
+    std::vector<std::string> markers = machine.Markers();
+    std::vector<Box> boxes = machine.Boxes();
+    if (!markers.empty()) *why = std::to_string(markers.size()) + " marker files left";
+    else if (boxes.size() != 1) *why = std::to_string(boxes.size()) + " boxes shown";
+    else if (boxes[0].text != kFailureBoxText) *why = "another box: " + boxes[0].text;
+    else return true;
+    return false;
+}
+
+bool WaitForLogText(const Machine& machine, const std::string& text) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (machine.InstallLog().Count(text) == 0) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        usleep(5000);
+    }
+    return true;
+}
+
 }  // namespace kit

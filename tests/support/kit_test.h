@@ -105,6 +105,14 @@ private:
     std::string product_;
 };
 
+// The tools' failure box text (UTF-8).
+extern const char kFailureBoxText[];
+// Whether a tool's failure was reported to the engine and the user: the
+// marker files are gone and the failure box is the one box shown.
+bool FailureReported(const Machine& machine, std::string* why);
+// Waits up to 30 s until the install log holds an entry with this text.
+bool WaitForLogText(const Machine& machine, const std::string& text);
+
 // Bytes of a file on the host ("" when missing).
 std::string ReadHostFile(const std::string& path);
 
