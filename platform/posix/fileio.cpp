@@ -27,6 +27,22 @@ FileObject* file_of(HANDLE h) {
     return f;
 }
 
+// The file behind a handle for a read or write: clears the count of bytes
+// moved and fails as Windows does when the call cannot go ahead.
+FileObject* file_for_transfer(HANDLE h, LPDWORD count, LPOVERLAPPED overlapped, bool write) {
+    if (count) *count = 0;
+    if (overlapped) {
+        w32::fail(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    FileObject* f = file_of(h);
+    if (f && !(write ? f->writable : f->readable)) {
+        w32::fail(ERROR_ACCESS_DENIED);
+        return nullptr;
+    }
+    return f;
+}
+
 }  // namespace
 
 HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD, LPSECURITY_ATTRIBUTES,
@@ -95,11 +111,8 @@ HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD, LPSECURITY_A
 
 BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPDWORD lpNumberOfBytesRead,
               LPOVERLAPPED lpOverlapped) {
-    if (lpNumberOfBytesRead) *lpNumberOfBytesRead = 0;
-    if (lpOverlapped) return w32::fail(ERROR_INVALID_PARAMETER);
-    FileObject* f = file_of(hFile);
+    FileObject* f = file_for_transfer(hFile, lpNumberOfBytesRead, lpOverlapped, false);
     if (!f) return FALSE;
-    if (!f->readable) return w32::fail(ERROR_ACCESS_DENIED);
     ssize_t n;
     do n = read(f->fd, lpBuffer, nNumberOfBytesToRead);
     while (n < 0 && errno == EINTR);
@@ -110,11 +123,8 @@ BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPDWORD
 
 BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite, LPDWORD lpNumberOfBytesWritten,
                LPOVERLAPPED lpOverlapped) {
-    if (lpNumberOfBytesWritten) *lpNumberOfBytesWritten = 0;
-    if (lpOverlapped) return w32::fail(ERROR_INVALID_PARAMETER);
-    FileObject* f = file_of(hFile);
+    FileObject* f = file_for_transfer(hFile, lpNumberOfBytesWritten, lpOverlapped, true);
     if (!f) return FALSE;
-    if (!f->writable) return w32::fail(ERROR_ACCESS_DENIED);
     const char* p = static_cast<const char*>(lpBuffer);
     DWORD done = 0;
     while (done < nNumberOfBytesToWrite) {
