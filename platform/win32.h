@@ -12,8 +12,12 @@
 #else
 #include "posix/base.h"
 #include "posix/files.h"
+#include "posix/fileio.h"
+#include "posix/memory.h"
 #include "posix/registry.h"
 #include "posix/profile.h"
 #include "posix/sysinfo.h"
 #include "posix/ui.h"
+#include "posix/volumes.h"
+#include "posix/security.h"
 #endif

@@ -134,3 +134,22 @@ namespace w32 {
 bool registry_import(const std::string& text, std::string* error);
 std::string registry_export();
 }  // namespace w32
+
+namespace w32 {
+// Security descriptors kept with files and folders (security.cpp). The
+// parts are kept in Windows' binary layout: SIDs and ACLs as they stand in a
+// self-relative descriptor. An empty `dacl` with SE_DACL_PRESENT set in
+// `control` is a null DACL; without SE_DACL_PRESENT there is no DACL.
+struct SecurityParts {
+    WORD control = 0;  // SE_* bits, without SE_SELF_RELATIVE
+    std::string owner, group, sacl, dacl;
+};
+// The descriptor of an existing file or folder (a default one when none was
+// set), and its replacement.
+bool read_security(const std::string& host, SecurityParts* parts, DWORD* error);
+bool write_security(const std::string& host, const SecurityParts& parts, DWORD* error);
+bool parse_security(const void* descriptor, size_t size, SecurityParts* parts, DWORD* error);
+std::string build_security(const SecurityParts& parts);  // self-relative
+// An ACL header for `count` entries followed by the entries.
+std::string make_acl(BYTE revision, WORD count, const std::string& aces);
+}  // namespace w32
