@@ -118,12 +118,62 @@ int cmd_clock(const Args& args) {
     return usage_error("clock", "expected: w32 clock [set \"YYYY-MM-DD HH:MM:SS\"]");
 }
 
+// The value of "key" in one journal line (a flat JSON object), unescaped.
+std::string json_value(const std::string& line, const std::string& key) {
+    std::string pattern = "\"" + key + "\":";
+    size_t p = line.find(pattern);
+    if (p == std::string::npos) return "";
+    p += pattern.size();
+    if (line[p] != '"') return line.substr(p, line.find_first_of(",}", p) - p);
+    std::string out;
+    for (size_t i = p + 1; i < line.size() && line[i] != '"'; ++i) {
+        if (line[i] != '\\' || i + 1 >= line.size()) {
+            out.push_back(line[i]);
+            continue;
+        }
+        char c = line[++i];
+        out.push_back(c == 'n' ? '\n' : c == 'r' ? '\r' : c == 't' ? '\t' : c);
+    }
+    return out;
+}
+
+std::string describe_flags(unsigned flags) {
+    std::string icon;
+    switch (flags & 0xF0) {
+    case 0x10: icon = "error"; break;
+    case 0x20: icon = "question"; break;
+    case 0x30: icon = "warning"; break;
+    case 0x40: icon = "information"; break;
+    default: icon = "no icon";
+    }
+    return icon + ((flags & 0x40000) ? ", topmost" : "");
+}
+
 int cmd_boxes(const Args& args) {
-    if (!args.empty()) return usage_error("boxes", "takes no arguments");
+    bool plain = args.size() == 1 && args[0] == "--plain";
+    if (!args.empty() && !plain) return usage_error("boxes", "takes only --plain");
     std::ifstream in(w32::machine_root() + "/journal.jsonl");
     std::string line;
-    while (std::getline(in, line))
-        if (line.find("\"kind\":\"box\"") != std::string::npos) printf("%s\n", line.c_str());
+    int n = 0;
+    while (std::getline(in, line)) {
+        if (line.find("\"kind\":\"box\"") == std::string::npos) continue;
+        if (!plain) {
+            printf("%s\n", line.c_str());
+            continue;
+        }
+        std::string text = json_value(line, "text");
+        std::string indented;
+        for (char c : text) {
+            if (c == '\r') continue;
+            indented += c;
+            if (c == '\n') indented += "    | ";
+        }
+        printf("box %d from %s, caption \"%s\" (%s), answered %s:\n    | %s\n", ++n,
+               json_value(line, "image").c_str(), json_value(line, "caption").c_str(),
+               describe_flags((unsigned)atoi(json_value(line, "flags").c_str())).c_str(),
+               json_value(line, "answer") == "1" ? "OK" : json_value(line, "answer").c_str(), indented.c_str());
+    }
+    if (plain && n == 0) printf("no message box was shown\n");
     return 0;
 }
 
@@ -157,8 +207,9 @@ Register init_cmd({"init", "init [--fast [--sleep-scale MS]] [--clock \"YYYY-MM-
 Register path_cmd({"path", "path WINPATH", "print the host path of a Windows path of the machine", cmd_path});
 Register clock_cmd({"clock", "clock [set \"YYYY-MM-DD HH:MM:SS\"]", "print or set the machine's local time",
                     cmd_clock});
-Register boxes_cmd({"boxes", "boxes",
-                    "print the message boxes shown so far, one JSON object a line (caption, text, flags, pid)",
+Register boxes_cmd({"boxes", "boxes [--plain]",
+                    "print the message boxes shown so far, one JSON object a line (caption, text, flags, pid, "
+                    "image, time, answer); --plain prints them for a person to read",
                     cmd_boxes});
 Register reg_cmd({"reg", "reg import FILE.reg | reg export",
                   "merge a .reg file (REGEDIT4 or version 5.00, UTF-8; '-' reads standard input) into "
