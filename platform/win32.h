@@ -13,6 +13,7 @@
 #include "posix/base.h"
 #include "posix/files.h"
 #include "posix/registry.h"
+#include "posix/process.h"
 #include "posix/profile.h"
 #include "posix/sysinfo.h"
 #include "posix/ui.h"
