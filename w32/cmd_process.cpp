@@ -15,10 +15,16 @@ namespace w32cmd {
 namespace {
 
 int cmd_run(const Args& args) {
-    if (args.empty()) return usage_error("run", "name a command line");
+    size_t first = 0;
+    std::string folder;
+    if (args.size() >= 2 && args[0] == "--cwd") {
+        folder = w32::to_cp932(args[1]);
+        first = 2;
+    }
+    if (args.size() <= first) return usage_error("run", "name a command line");
     const std::string& root = w32::machine_root();
     std::string line;
-    for (size_t i = 0; i < args.size(); ++i) line += (i ? " " : "") + args[i];
+    for (size_t i = first; i < args.size(); ++i) line += (i > first ? " " : "") + args[i];
     // Outside the machine's drives the command starts in C:\, as the kit's
     // programs do.
     char cwd[PATH_MAX];
@@ -34,7 +40,7 @@ int cmd_run(const Args& args) {
     memset(&si, 0, sizeof si);
     si.cb = sizeof si;
     PROCESS_INFORMATION pi;
-    if (!CreateProcessA(NULL, buffer.data(), NULL, NULL, TRUE, 0, NULL, NULL, &si, &pi))
+    if (!CreateProcessA(NULL, buffer.data(), NULL, NULL, TRUE, 0, NULL, folder.empty() ? NULL : folder.c_str(), &si, &pi))
         return failure("run", "cannot start '" + line + "' (error " + std::to_string(GetLastError()) + ")");
     DWORD code = 0;
     if (WaitForSingleObject(pi.hProcess, INFINITE) != WAIT_OBJECT_0 || !GetExitCodeProcess(pi.hProcess, &code))
@@ -44,9 +50,9 @@ int cmd_run(const Args& args) {
     return (int)code;
 }
 
-Register run_cmd({"run", "run WINCMDLINE...",
-                  "start a Windows command line (the words joined by blanks) as CreateProcessA does, wait for "
-                  "it and exit with its exit code",
+Register run_cmd({"run", "run [--cwd WINPATH] WINCMDLINE...",
+                  "start a Windows command line (the words joined by blanks) as CreateProcessA does, in the "
+                  "given working folder, wait for it and exit with its exit code",
                   cmd_run});
 
 }  // namespace
