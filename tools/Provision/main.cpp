@@ -44,10 +44,7 @@ int InstallJre(void) {
     if (!CheckCommandLineLength((size_t)needed, sizeof installerCommand - 1, __LINE__)) return 0;
 
     STARTUPINFOA startup;
-    memset(&startup, 0, sizeof startup);
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESHOWWINDOW;
-    startup.wShowWindow = SW_HIDE;
+    PrepareHiddenStart(&startup);
     LOG_INFO("プロセスを起動します。");
     PROCESS_INFORMATION process;
     if (!CreateProcessA(NULL, installerCommand, NULL, NULL, TRUE, CREATE_NO_WINDOW, NULL, g_targetPath, &startup,

@@ -27,10 +27,7 @@ int ProgramBesideTool(const char* name, char* path) {
 // it. Returns 1, or 0 after the failure exit.
 int RunHelper(char* commandLine) {
     STARTUPINFOA startup;
-    memset(&startup, 0, sizeof startup);
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESHOWWINDOW;
-    startup.wShowWindow = SW_HIDE;
+    PrepareHiddenStart(&startup);
     LOG_INFO("プロセスを起動します。");
     PROCESS_INFORMATION process;
     if (!CreateProcessA(NULL, commandLine, NULL, NULL, TRUE, 0, NULL, NULL, &startup, &process))

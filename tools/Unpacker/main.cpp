@@ -107,10 +107,8 @@ int ExtractArchive(void) {
     if (!CreatePipe(&readEnd, &writeEnd, &inheritable, 0)) return TOOL_FAIL("パイプの作成に失敗しました。");
 
     STARTUPINFOA startup;
-    memset(&startup, 0, sizeof startup);
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESHOWWINDOW | STARTF_USESTDHANDLES;
-    startup.wShowWindow = SW_HIDE;
+    PrepareHiddenStart(&startup);
+    startup.dwFlags |= STARTF_USESTDHANDLES;
     startup.hStdInput = NULL;
     startup.hStdOutput = writeEnd;
     startup.hStdError = writeEnd;
