@@ -92,5 +92,9 @@ int RunToolFrame(const char* commandLine, const ToolFrame* frame);
 // through the failure exit. Returns 1 when it fits.
 int CheckCommandLineLength(size_t length, size_t limit, int line);
 
+// Start-up information for a helper process whose window is hidden:
+// cleared, its size set, STARTF_USESHOWWINDOW with SW_HIDE.
+void PrepareHiddenStart(STARTUPINFOA* startup);
+
 // The standard frames.
 extern const ToolFrame kWholeLineTool;  // steps 1-4, 6, 7

@@ -92,6 +92,13 @@ void DeleteInstallMarkers(void) {
     }
 }
 
+void PrepareHiddenStart(STARTUPINFOA* startup) {
+    memset(startup, 0, sizeof *startup);
+    startup->cb = sizeof *startup;
+    startup->dwFlags = STARTF_USESHOWWINDOW;
+    startup->wShowWindow = SW_HIDE;
+}
+
 void ShowFailureBox(void) { MessageBoxA(NULL, kFailureBoxText, "Setup", MB_TOPMOST | MB_ICONERROR); }
 
 int FailureExitAfterEntry(void) {

@@ -15,6 +15,7 @@
 #include "posix/fileio.h"
 #include "posix/memory.h"
 #include "posix/registry.h"
+#include "posix/process.h"
 #include "posix/profile.h"
 #include "posix/sysinfo.h"
 #include "posix/ui.h"

@@ -2,8 +2,11 @@
 // program's WinMain with the command line text after the program name.
 //
 // A program started by another program of the machine (CreateProcessA) gets
-// its Windows command line unchanged through W32_CMDLINE, which is removed
-// from the environment at once so that it never reaches a grandchild. A
+// its Windows command line unchanged through W32_CMDLINE, and the file in
+// which to leave its 32-bit exit code through W32_EXIT_FILE; both are
+// removed from the environment at once so that they never reach a
+// grandchild. Every program built on this shim carries the ELF section
+// ".w32kit", by which CreateProcessA tells it from other host programs. A
 // program started from a host shell gets its arguments joined by single
 // blanks, converted to CP932; when the shell's folder lies outside the
 // machine's drives it starts in C:\, so that it never writes into the
@@ -20,8 +23,12 @@
 
 namespace w32 {
 
+// The mark of a program of the kit.
+extern "C" __attribute__((used, section(".w32kit"))) const char w32_kit_program[] = "w32 kit program";
+
 namespace {
 std::string g_command_line;
+std::string g_exit_file;
 
 bool inside_drives(const std::string& root) {
     char cwd[PATH_MAX];
@@ -46,6 +53,10 @@ const char* skip_program_name(const char* p) {
 char* process_start(int argc, char** argv) {
     const std::string& root = machine_root();
     const char* inherited = getenv("W32_CMDLINE");
+    if (const char* exit_file = getenv("W32_EXIT_FILE")) {
+        g_exit_file = exit_file;
+        unsetenv("W32_EXIT_FILE");
+    }
     if (inherited) {
         g_command_line = inherited;
         unsetenv("W32_CMDLINE");
@@ -78,6 +89,12 @@ LPSTR GetCommandLineA(void) { return const_cast<char*>(w32::g_command_line.c_str
 
 void ExitProcess(UINT exitCode) {
     fflush(nullptr);
+    // The host keeps only 8 bits of an exit status: the parent reads the
+    // whole code from this file.
+    if (!w32::g_exit_file.empty()) {
+        DWORD ignored;
+        w32::write_file_atomically(w32::g_exit_file, std::to_string(exitCode), &ignored);
+    }
     exit((int)exitCode);
 }
 

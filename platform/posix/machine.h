@@ -125,6 +125,27 @@ T* object_as(HANDLE handle) {
     return dynamic_cast<T*>(object_of(handle));
 }
 
+// An object that WaitForSingleObject can wait for. wait() returns
+// WAIT_OBJECT_0 (0), WAIT_TIMEOUT or WAIT_FAILED with the last error set.
+struct Waitable : Object {
+    virtual DWORD wait(DWORD ms) = 0;
+};
+
+// An object that stands on a host file descriptor (a pipe end, ...); the
+// descriptor is closed with the object. ReadFile and WriteFile work on it.
+struct HostFd : Object {
+    explicit HostFd(int descriptor, bool inherit) : fd(descriptor), inheritable(inherit) {}
+    ~HostFd() override;
+    int fd;
+    bool inheritable;
+};
+
+// Whether the executable at this host path is a program of the kit: one
+// built on our entry shim, which carries the ELF section ".w32kit". Such a
+// program takes its Windows command line whole; any other host program
+// gets it split into arguments.
+bool is_kit_program(const std::string& host);
+
 }  // namespace w32
 
 namespace w32 {

@@ -352,6 +352,34 @@ std::vector<Box> Machine::Boxes() const {
     return boxes;
 }
 
+std::vector<Started> Machine::Processes() const {
+    std::vector<Started> started;
+    std::stringstream ss(ReadHostFile(dir_ + "/journal.jsonl"));
+    std::string line;
+    while (std::getline(ss, line)) {
+        if (line.find("\"kind\":\"process\"") == std::string::npos) continue;
+        Started s;
+        s.image = JsonField(line, "image");
+        s.cmdline = JsonField(line, "cmdline");
+        s.cwd = JsonField(line, "cwd");
+        s.flags = (unsigned)std::stoul(JsonField(line, "flags"));
+        std::string show = JsonField(line, "show");
+        if (!show.empty()) s.show = std::stoi(show);
+        started.push_back(s);
+    }
+    return started;
+}
+
+void Machine::WriteScript(const std::string& windowsPath, const std::string& body) const {
+    WriteFile(windowsPath, body);
+    fs::permissions(Host(windowsPath), fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec);
+}
+
+void Machine::CopyIn(const std::string& hostPath, const std::string& windowsPath) const {
+    fs::create_directories(fs::path(Host(windowsPath)).parent_path());
+    fs::copy_file(hostPath, Host(windowsPath), fs::copy_options::overwrite_existing);
+}
+
 void Machine::WriteFile(const std::string& windowsPath, const std::string& content) const {
     std::string host = Host(windowsPath);
     fs::create_directories(fs::path(host).parent_path());

@@ -58,6 +58,13 @@ struct Log {
 };
 Log ParseLog(const std::string& cp932);
 
+// A process started with CreateProcessA, as the journal recorded it.
+struct Started {
+    std::string image, cmdline, cwd;  // UTF-8 Windows paths and text
+    unsigned flags = 0;
+    int show = -1;  // the show state when STARTF_USESHOWWINDOW was given
+};
+
 struct Box {
     std::string caption, text, image;
     unsigned flags = 0;
@@ -92,6 +99,12 @@ public:
     Log InstallLog() const;                      // <product folder>\Install.log
     Log ReadLog(const std::string& windowsPath) const;
     std::vector<Box> Boxes() const;
+    std::vector<Started> Processes() const;
+
+    // Writes an executable host script (e.g. "#!/bin/sh ...") at a Windows path.
+    void WriteScript(const std::string& windowsPath, const std::string& body) const;
+    // Copies a host file (a program, keeping its mode) to a Windows path.
+    void CopyIn(const std::string& hostPath, const std::string& windowsPath) const;
 
     void WriteFile(const std::string& windowsPath, const std::string& content) const;
     bool Exists(const std::string& windowsPath) const;
