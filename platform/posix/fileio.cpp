@@ -4,6 +4,7 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,14 +13,8 @@
 
 namespace {
 
-struct FileObject : w32::Object {
-    int fd = -1;
-    bool readable = false;
-    bool writable = false;
-    ~FileObject() override {
-        if (fd >= 0) close(fd);
-    }
-};
+// Files and pipes alike are open host descriptors.
+using FileObject = w32::HostFd;
 
 FileObject* file_of(HANDLE h) {
     FileObject* f = w32::object_as<FileObject>(h);
@@ -45,7 +40,7 @@ FileObject* file_for_transfer(HANDLE h, LPDWORD count, LPOVERLAPPED overlapped, 
 
 }  // namespace
 
-HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD, LPSECURITY_ATTRIBUTES,
+HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD, LPSECURITY_ATTRIBUTES lpSecurityAttributes,
                    DWORD dwCreationDisposition, DWORD dwFlagsAndAttributes, HANDLE) {
     if (dwCreationDisposition < CREATE_NEW || dwCreationDisposition > TRUNCATE_EXISTING) {
         w32::fail(ERROR_INVALID_PARAMETER);
@@ -98,8 +93,7 @@ HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD, LPSECURITY_A
                                               FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE);
         w32::set_host_attributes(r.host, attrs | FILE_ATTRIBUTE_ARCHIVE);
     }
-    auto* f = new FileObject;
-    f->fd = fd;
+    auto* f = new FileObject(fd, lpSecurityAttributes && lpSecurityAttributes->bInheritHandle);
     f->readable = wantRead;
     f->writable = wantWrite;
     // Replacing or opening-always an existing file succeeds with this code.
@@ -113,10 +107,14 @@ BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPDWORD
               LPOVERLAPPED lpOverlapped) {
     FileObject* f = file_for_transfer(hFile, lpNumberOfBytesRead, lpOverlapped, false);
     if (!f) return FALSE;
+    if (nNumberOfBytesToRead == 0) return TRUE;
     ssize_t n;
     do n = read(f->fd, lpBuffer, nNumberOfBytesToRead);
     while (n < 0 && errno == EINTR);
     if (n < 0) return w32::fail(w32::error_from_errno(errno));
+    struct stat st;
+    // A pipe whose writers have all gone and that holds nothing more.
+    if (n == 0 && fstat(f->fd, &st) == 0 && S_ISFIFO(st.st_mode)) return w32::fail(ERROR_BROKEN_PIPE);
     if (lpNumberOfBytesRead) *lpNumberOfBytesRead = (DWORD)n;
     return TRUE;
 }
@@ -125,6 +123,7 @@ BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite, LPDW
                LPOVERLAPPED lpOverlapped) {
     FileObject* f = file_for_transfer(hFile, lpNumberOfBytesWritten, lpOverlapped, true);
     if (!f) return FALSE;
+    signal(SIGPIPE, SIG_IGN);  // a pipe without reader is an error code, not the end of the process
     const char* p = static_cast<const char*>(lpBuffer);
     DWORD done = 0;
     while (done < nNumberOfBytesToWrite) {
@@ -132,7 +131,7 @@ BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite, LPDW
         if (n < 0) {
             if (errno == EINTR) continue;
             if (lpNumberOfBytesWritten) *lpNumberOfBytesWritten = done;
-            return w32::fail(w32::error_from_errno(errno));
+            return w32::fail(errno == EPIPE ? ERROR_NO_DATA : w32::error_from_errno(errno));
         }
         done += (DWORD)n;
     }

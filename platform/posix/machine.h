@@ -138,6 +138,8 @@ struct HostFd : Object {
     ~HostFd() override;
     int fd;
     bool inheritable;
+    bool readable = true;  // the access the handle was opened for
+    bool writable = true;
 };
 
 // Whether the executable at this host path is a program of the kit: one

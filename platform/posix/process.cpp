@@ -535,45 +535,6 @@ BOOL PeekNamedPipe(HANDLE hNamedPipe, LPVOID lpBuffer, DWORD nBufferSize, LPDWOR
     return TRUE;
 }
 
-BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPDWORD lpNumberOfBytesRead,
-              LPVOID lpOverlapped) {
-    auto* file = w32::object_as<w32::HostFd>(hFile);
-    if (!file) return w32::fail(ERROR_INVALID_HANDLE);
-    if (lpOverlapped) return w32::fail(ERROR_NOT_SUPPORTED);
-    if (lpNumberOfBytesRead) *lpNumberOfBytesRead = 0;
-    if (nNumberOfBytesToRead == 0) return TRUE;
-    ssize_t n;
-    while ((n = read(file->fd, lpBuffer, nNumberOfBytesToRead)) < 0 && errno == EINTR) {
-    }
-    if (n < 0) return w32::fail(w32::error_from_errno(errno));
-    struct stat st;
-    // Every writer of a pipe has gone and nothing is left in it.
-    if (n == 0 && fstat(file->fd, &st) == 0 && S_ISFIFO(st.st_mode)) return w32::fail(ERROR_BROKEN_PIPE);
-    if (lpNumberOfBytesRead) *lpNumberOfBytesRead = (DWORD)n;
-    return TRUE;
-}
-
-BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite, LPDWORD lpNumberOfBytesWritten,
-               LPVOID lpOverlapped) {
-    auto* file = w32::object_as<w32::HostFd>(hFile);
-    if (!file) return w32::fail(ERROR_INVALID_HANDLE);
-    if (lpOverlapped) return w32::fail(ERROR_NOT_SUPPORTED);
-    signal(SIGPIPE, SIG_IGN);  // a pipe without reader is an error code, not the end of the process
-    const char* p = static_cast<const char*>(lpBuffer);
-    DWORD done = 0;
-    while (done < nNumberOfBytesToWrite) {
-        ssize_t n = write(file->fd, p + done, nNumberOfBytesToWrite - done);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            if (lpNumberOfBytesWritten) *lpNumberOfBytesWritten = done;
-            return w32::fail(errno == EPIPE ? ERROR_NO_DATA : w32::error_from_errno(errno));
-        }
-        done += (DWORD)n;
-    }
-    if (lpNumberOfBytesWritten) *lpNumberOfBytesWritten = done;
-    return TRUE;
-}
-
 DWORD GetEnvironmentVariableA(LPCSTR lpName, LPSTR lpBuffer, DWORD nSize) {
     int i = lpName ? w32::find_variable(lpName) : -1;
     if (i < 0) {

@@ -1,6 +1,7 @@
 // Processes, anonymous pipes and the environment (POSIX build).
 #pragma once
 #include "base.h"
+#include "fileio.h"  // ReadFile and WriteFile serve pipes too
 
 #define STARTF_USESHOWWINDOW 0x00000001u
 #define STARTF_USESTDHANDLES 0x00000100u
@@ -52,11 +53,5 @@ BOOL TerminateProcess(HANDLE hProcess, UINT uExitCode);
 BOOL CreatePipe(PHANDLE hReadPipe, PHANDLE hWritePipe, LPSECURITY_ATTRIBUTES lpPipeAttributes, DWORD nSize);
 BOOL PeekNamedPipe(HANDLE hNamedPipe, LPVOID lpBuffer, DWORD nBufferSize, LPDWORD lpBytesRead,
                    LPDWORD lpTotalBytesAvail, LPDWORD lpBytesLeftThisMessage);
-// Overlapped I/O is not supported: the last argument must be NULL.
-BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPDWORD lpNumberOfBytesRead,
-              LPVOID lpOverlapped);
-BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite, LPDWORD lpNumberOfBytesWritten,
-               LPVOID lpOverlapped);
-
 DWORD GetEnvironmentVariableA(LPCSTR lpName, LPSTR lpBuffer, DWORD nSize);
 BOOL SetEnvironmentVariableA(LPCSTR lpName, LPCSTR lpValue);
