@@ -99,9 +99,13 @@ TEST_P(AclWidenSoftFailureTest, IsOneWarningAndExitOneWithTheRightsUnchanged) {
     EXPECT_EQ("ファイルシステム(NTFS)", log.entries[2].text);
     EXPECT_EQ(c.warning + "(" + folder + ")", log.entries[3].text);
     EXPECT_EQ("警告", log.entries[3].level);
-    if (c.code >= 0) EXPECT_EQ(c.code, log.entries[3].code);
+    if (c.code >= 0) {
+        EXPECT_EQ(c.code, log.entries[3].code);
+    }
     EXPECT_EQ(kEnd, log.entries[4].text);
-    if (c.before) EXPECT_EQ(c.before->empty() ? "" : *c.before, Dacl(folder));
+    if (c.before) {
+        EXPECT_EQ(c.before->empty() ? "" : *c.before, Dacl(folder));
+    }
     EXPECT_TRUE(machine.Boxes().empty());
     EXPECT_EQ(4u, machine.Markers().size());
 }
@@ -144,7 +148,9 @@ TEST_P(AclWidenHardFailureTest, TakesTheFailureExit) {
     ASSERT_GE(log.entries.size(), 3u);
     EXPECT_EQ(c.warning, log.entries[2].text);
     EXPECT_EQ("警告", log.entries[2].level);
-    if (c.code >= 0) EXPECT_EQ(c.code, log.entries[2].code);
+    if (c.code >= 0) {
+        EXPECT_EQ(c.code, log.entries[2].code);
+    }
     EXPECT_EQ(0, log.Count(kEnd));
     EXPECT_TRUE(machine.Markers().empty());
     auto boxes = machine.Boxes();

@@ -68,7 +68,9 @@ TEST_P(EditionGatePairTest, ComparesTheFirstFourFieldsAndDeletesAnOlderPackageFi
     kit::Log log = machine.InstallLog();
     ExpectEntries(log, c.entries);
     for (auto& e : log.entries)
-        if (e.text == kNotDeleted) EXPECT_EQ(2, e.code);
+        if (e.text == kNotDeleted) {
+            EXPECT_EQ(2, e.code);
+        }
     EXPECT_EQ(c.current.has_value(), machine.Exists(kNow));
     EXPECT_EQ(c.package.has_value() && c.newer, machine.Exists(kNew));
     EXPECT_TRUE(machine.Boxes().empty());

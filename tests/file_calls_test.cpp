@@ -12,21 +12,7 @@
 
 namespace {
 
-kit::Machine* g_machine = nullptr;
-
-class MachineEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override {
-        machine_ = std::make_unique<kit::Machine>(true);
-        setenv("W32_MACHINE", machine_->Dir().c_str(), 1);
-        g_machine = machine_.get();
-    }
-    void TearDown() override { machine_.reset(); }
-private:
-    std::unique_ptr<kit::Machine> machine_;
-};
-
-const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new MachineEnvironment);
+const bool kSharedMachine = kit::UseSharedMachine();
 
 // What a case prepares in its own folder `dir` (a Windows path), and what
 // another program holds meanwhile.
@@ -34,26 +20,26 @@ struct Scene {
     std::string dir;
     std::vector<kit::Running> holders;
     void File(const std::string& name, const std::string& content = "data") const {
-        g_machine->WriteFile(dir + "\\" + name, content);
+        kit::SharedMachine().WriteFile(dir + "\\" + name, content);
     }
-    void Folder(const std::string& name) const { g_machine->MakeDirs(dir + "\\" + name); }
+    void Folder(const std::string& name) const { kit::SharedMachine().MakeDirs(dir + "\\" + name); }
     void ReadOnly(const std::string& name) const {
-        ASSERT_EQ(0, g_machine->W32({"attrib", "+r", dir + "\\" + name}).exitCode);
+        ASSERT_EQ(0, kit::SharedMachine().W32({"attrib", "+r", dir + "\\" + name}).exitCode);
     }
     void Link(const std::string& name, const std::string& target) const {
-        ASSERT_EQ(0, symlink(g_machine->Host(dir + "\\" + target).c_str(), g_machine->Host(dir + "\\" + name).c_str()));
+        ASSERT_EQ(0, symlink(kit::SharedMachine().Host(dir + "\\" + target).c_str(), kit::SharedMachine().Host(dir + "\\" + name).c_str()));
     }
     void Hold(const std::string& name, bool asCurrentFolder = false) {
         std::vector<std::string> args{"hold"};
         if (asCurrentFolder) args.push_back("--cwd");
         args.push_back(dir + "\\" + name);
         args.push_back("600000");
-        holders.push_back(g_machine->Start("w32", args));
+        holders.push_back(kit::SharedMachine().Start("w32", args));
         ASSERT_TRUE(holders.back().WaitForOutput("holding"));
     }
     std::string Path(const std::string& name) const { return dir + "\\" + name; }
-    bool Exists(const std::string& name) const { return g_machine->Exists(Path(name)); }
-    std::string Content(const std::string& name) const { return kit::ReadHostFile(g_machine->Host(Path(name))); }
+    bool Exists(const std::string& name) const { return kit::SharedMachine().Exists(Path(name)); }
+    std::string Content(const std::string& name) const { return kit::ReadHostFile(kit::SharedMachine().Host(Path(name))); }
 };
 
 struct CallCase {
@@ -70,7 +56,7 @@ TEST_P(FileCallTest, RefusesAsWindowsDoes) {
     const CallCase& c = GetParam();
     Scene scene;
     scene.dir = std::string("C:\\Calls\\") + c.name;
-    g_machine->MakeDirs(scene.dir);
+    kit::SharedMachine().MakeDirs(scene.dir);
     c.setup(scene);
     SetLastError(0);
     BOOL ok = c.call(scene);
@@ -257,7 +243,7 @@ struct FindFailure {
 class FindFailureTest : public ::testing::TestWithParam<FindFailure> {};
 
 TEST_P(FindFailureTest, FailsWithTheWindowsCode) {
-    g_machine->WriteFile("C:\\Find\\failures\\f", "x");
+    kit::SharedMachine().WriteFile("C:\\Find\\failures\\f", "x");
     WIN32_FIND_DATAA d;
     HANDLE h = FindFirstFileA(("C:\\Find\\failures" + GetParam().pattern).c_str(), &d);
     EXPECT_EQ(INVALID_HANDLE_VALUE, h);

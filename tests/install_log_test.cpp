@@ -14,32 +14,18 @@
 
 namespace {
 
-kit::Machine* g_machine = nullptr;
-
-class MachineEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override {
-        machine_ = std::make_unique<kit::Machine>(true);
-        setenv("W32_MACHINE", machine_->Dir().c_str(), 1);
-        g_machine = machine_.get();
-    }
-    void TearDown() override { machine_.reset(); }
-private:
-    std::unique_ptr<kit::Machine> machine_;
-};
-
-const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new MachineEnvironment);
+const bool kSharedMachine = kit::UseSharedMachine();
 
 // Points the frame's process-wide strings at a fresh product folder.
 std::string UseProductFolder(const std::string& name, const std::string& module = "C:\\kit\\Tool.exe") {
     std::string folder = "C:\\Products\\" + name;
-    g_machine->MakeDirs(folder);
+    kit::SharedMachine().MakeDirs(folder);
     snprintf(g_productFolder, MAX_PATH, "%s", folder.c_str());
     snprintf(g_modulePath, MAX_PATH, "%s", module.c_str());
     return folder;
 }
 
-kit::Log ReadInstallLog(const std::string& folder) { return g_machine->ReadLog(folder + "\\Install.log"); }
+kit::Log ReadInstallLog(const std::string& folder) { return kit::SharedMachine().ReadLog(folder + "\\Install.log"); }
 
 struct LayoutCase {
     const char* name;
@@ -99,8 +85,8 @@ TEST(WriteInstallLog, EntriesOfOneProcessNeverShareAKey) {
 TEST(WriteInstallLog, CurrentDirectoryVariantWritesNothingWhenTheFolderIsGone) {
     std::string folder = UseProductFolder("cwd_variant");
     RequireCurrentDirectoryForLog();
-    std::string gone = g_machine->Host("C:\\gone");
-    g_machine->MakeDirs("C:\\gone");
+    std::string gone = kit::SharedMachine().Host("C:\\gone");
+    kit::SharedMachine().MakeDirs("C:\\gone");
     char previous[4096];
     ASSERT_NE(nullptr, getcwd(previous, sizeof previous));
     ASSERT_EQ(0, chdir(gone.c_str()));
@@ -117,14 +103,14 @@ TEST(WriteInstallLog, CurrentDirectoryVariantWritesNothingWhenTheFolderIsGone) {
 std::string WinFile(const std::string& name) { return "C:\\ini\\" + name; }
 
 TEST(WritePrivateProfileString, WindowsSemantics) {
-    g_machine->MakeDirs("C:\\ini");
+    kit::SharedMachine().MakeDirs("C:\\ini");
     std::string f = WinFile("a.ini");
     ASSERT_TRUE(WritePrivateProfileStringA("Day1", "k1", "v1", f.c_str()));  // creates the file
     ASSERT_TRUE(WritePrivateProfileStringA("Day2", "k1", "w1", f.c_str()));  // new section at the end
     ASSERT_TRUE(WritePrivateProfileStringA("day1", "k2", "v2", f.c_str()));  // section matched in any case
     ASSERT_TRUE(WritePrivateProfileStringA("DAY1", "K1", "v1b", f.c_str()));  // key replaced in place
     ASSERT_TRUE(WritePrivateProfileStringA(NULL, NULL, NULL, f.c_str()));    // flush
-    EXPECT_EQ("[Day1]\r\nk1=v1b\r\nk2=v2\r\n[Day2]\r\nk1=w1\r\n", kit::ReadHostFile(g_machine->Host(f)));
+    EXPECT_EQ("[Day1]\r\nk1=v1b\r\nk2=v2\r\n[Day2]\r\nk1=w1\r\n", kit::ReadHostFile(kit::SharedMachine().Host(f)));
 }
 
 TEST(WritePrivateProfileString, FailsWithPathNotFoundWhenTheFolderIsMissing) {
@@ -134,7 +120,7 @@ TEST(WritePrivateProfileString, FailsWithPathNotFoundWhenTheFolderIsMissing) {
 }
 
 TEST(WritePrivateProfileString, DoubleByteKeysAreNotCaseFolded) {
-    g_machine->MakeDirs("C:\\ini");
+    kit::SharedMachine().MakeDirs("C:\\ini");
     std::string f = WinFile("dbcs.ini");
     // "ア" is 0x83 0x41 and "ヂ" is 0x83 0x61 in CP932: their second bytes are 'A' and 'a'.
     std::string a = kit::ToCp932("ア"), b = kit::ToCp932("ヂ");
@@ -142,11 +128,11 @@ TEST(WritePrivateProfileString, DoubleByteKeysAreNotCaseFolded) {
     ASSERT_EQ('a', b[1]);
     WritePrivateProfileStringA("s", a.c_str(), "1", f.c_str());
     WritePrivateProfileStringA("s", b.c_str(), "2", f.c_str());
-    EXPECT_EQ("[s]\r\n" + a + "=1\r\n" + b + "=2\r\n", kit::ReadHostFile(g_machine->Host(f)));
+    EXPECT_EQ("[s]\r\n" + a + "=1\r\n" + b + "=2\r\n", kit::ReadHostFile(kit::SharedMachine().Host(f)));
 }
 
 TEST(WritePrivateProfileString, WritersInSeveralProcessesLoseNothing) {
-    g_machine->MakeDirs("C:\\ini");
+    kit::SharedMachine().MakeDirs("C:\\ini");
     std::string f = WinFile("shared.ini");
     const int kProcesses = 4, kEntries = 40;
     std::vector<pid_t> children;
@@ -167,7 +153,7 @@ TEST(WritePrivateProfileString, WritersInSeveralProcessesLoseNothing) {
         waitpid(pid, &status, 0);
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
     }
-    kit::Log log = g_machine->ReadLog(f);
+    kit::Log log = kit::SharedMachine().ReadLog(f);
     EXPECT_EQ((std::vector<std::string>{"even", "odd"}), log.sections);
     EXPECT_EQ((size_t)(kProcesses * kEntries), log.entries.size());
 }

@@ -71,7 +71,9 @@ TEST_P(TransplantTest, CopiesTheRegisteredRuntime) {
     EXPECT_EQ(c.commands, commands);
     for (auto& p : c.present) EXPECT_TRUE(machine.Exists(p)) << p;
     for (auto& p : c.absent) EXPECT_FALSE(machine.Exists(p)) << p;
-    if (c.exitCode == 0) EXPECT_TRUE(machine.Markers().empty());
+    if (c.exitCode == 0) {
+        EXPECT_TRUE(machine.Markers().empty());
+    }
 }
 
 const std::vector<std::string> kBothRan = {"処理開始", "チェック対象パス(C:\\App)", "プロセスを起動します。",

@@ -142,8 +142,12 @@ TEST_P(UnpackerOutputTest, JudgesTheWholeOutput) {
     EXPECT_NE(std::string::npos, machine.InstallLog().raw.find(kit::ToCp932(firstLine))) << firstLine;
     auto boxes = machine.Boxes();
     ASSERT_EQ((size_t)c.boxes, boxes.size());
-    if (c.boxes) EXPECT_EQ(kFailureBox, boxes.back().text);
-    if (c.boxes == 2) EXPECT_NE(std::string::npos, boxes[0].text.find("(終了コード:0)"));
+    if (c.boxes) {
+        EXPECT_EQ(kFailureBox, boxes.back().text);
+    }
+    if (c.boxes == 2) {
+        EXPECT_NE(std::string::npos, boxes[0].text.find("(終了コード:0)"));
+    }
     EXPECT_EQ(c.boxes ? 0u : 4u, machine.Markers().size());
 }
 

@@ -10,7 +10,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <gtest/gtest.h>
+
 #include <chrono>
+#include <memory>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -428,6 +431,37 @@ bool WaitForLogText(const Machine& machine, const std::string& text) {
         usleep(5000);
     }
     return true;
+}
+
+namespace {
+
+Machine* g_shared = nullptr;
+
+class SharedMachineEnvironment : public ::testing::Environment {
+public:
+    void SetUp() override {
+        machine_ = std::make_unique<Machine>(true);
+        setenv("W32_MACHINE", machine_->Dir().c_str(), 1);
+        g_shared = machine_.get();
+    }
+    void TearDown() override {
+        g_shared = nullptr;
+        machine_.reset();
+    }
+private:
+    std::unique_ptr<Machine> machine_;
+};
+
+}  // namespace
+
+bool UseSharedMachine() {
+    ::testing::AddGlobalTestEnvironment(new SharedMachineEnvironment);
+    return true;
+}
+
+Machine& SharedMachine() {
+    if (!g_shared) throw std::runtime_error("UseSharedMachine() was not called");
+    return *g_shared;
 }
 
 }  // namespace kit

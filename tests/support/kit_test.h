@@ -126,6 +126,12 @@ bool FailureReported(const Machine& machine, std::string* why);
 // Waits up to 30 s until the install log holds an entry with this text.
 bool WaitForLogText(const Machine& machine, const std::string& text);
 
+// In-process tests of the layer share one accelerated machine per test
+// binary, named by W32_MACHINE before any test runs. Call UseSharedMachine
+// from a namespace-scope initialiser; SharedMachine() is valid in tests.
+bool UseSharedMachine();
+Machine& SharedMachine();
+
 // Bytes of a file on the host ("" when missing).
 std::string ReadHostFile(const std::string& path);
 
