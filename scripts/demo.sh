@@ -9,7 +9,7 @@ cd "$(dirname "$0")/.."
 . scripts/lib.sh
 
 ensure_packages
-if [ ! -x build/bin/w32 ] || [ ! -x build/bin/SpanGuard.exe ]; then
+if [ ! -x build/bin/w32 ] || [ ! -x build/bin/Unpacker.exe ] || [ ! -f build/bin/standins/classes/ZipDecomp.class ]; then
   step "building the kit (POSIX build)"
   cmake -S . -B build -G Ninja >/dev/null
   ninja -C build >/dev/null
@@ -18,7 +18,7 @@ bin=$PWD/build/bin
 
 machine=${1:-$(mktemp -d /tmp/kit-demo-XXXXXX)}
 [ -d "$machine" ] && [ -z "$(ls -A "$machine")" ] && rmdir "$machine"
-"$bin/w32" init --fast "$machine" >/dev/null
+"$bin/w32" init "$machine" >/dev/null
 export W32_MACHINE=$machine
 w32() { "$bin/w32" "$@"; }
 host() { w32 path "$1"; }
@@ -27,18 +27,18 @@ say() { printf '%s\n' "$*"; }
 log_lines=0
 install_log="C:\\Program Files\\Tessaly\\Nimbrel\\Install.log"
 
-# run TOOL ARGS...: runs one installer tool as the engine would, then tells
-# its exit code and the Install.log entries it added.
+# run TOOL 'ARGS': runs one installer tool as the engine does, from the
+# engine's folder "C:\Setup Files" and with that folder as its current one,
+# then tells its exit code and the Install.log entries it added.
 run() {
-  local tool=$1
-  shift
+  local tool=$1 args=$2
   local boxes_before
   boxes_before=$(w32 boxes | wc -l)
   set +e
-  "$bin/$tool.exe" "$@"
+  w32 run --cwd 'C:\Setup Files' "\"C:\\Setup Files\\$tool.exe\" $args"
   local code=$?
   set -e
-  say "  $tool $* -> exit code $code"
+  say "  $tool $args -> exit code $code"
   local file
   file=$(host "$install_log")
   if [ -f "$file" ]; then
@@ -52,7 +52,7 @@ run() {
   return 0
 }
 
-step "A fresh Windows machine in $machine (accelerated clock: a pause of 1 s takes 10 ms)"
+step "A fresh Windows machine in $machine (real-time clock: every log entry pauses 100 ms)"
 say "The installer engine has registered the product under"
 say "HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Nimbrel"
 say "and created its marker files in the product folder."
@@ -71,9 +71,30 @@ mkdir -p "$product"
 for m in InstSystem InstText InstProgram; do echo "engine marker" > "$product/$m.txt"; done
 w32 volume C: --free 21474836480 >/dev/null
 
+step "The engine's folder: the kit's tools, the JRE installer, the extraction class and an archive"
+setup=$(host 'C:\Setup Files')
+mkdir -p "$setup/jre" "$machine/archive/conf"
+cp "$bin"/*.exe "$bin/standins/Mirror.exe" "$bin/standins/classes/ZipDecomp.class" "$setup/"
+cp "$bin/standins/jre-6u15-windows-i586.exe" "$setup/jre/"
+echo '<h1>Tessaly</h1>' > "$machine/archive/index.html"
+echo 'locale=ja' > "$machine/archive/conf/app.properties"
+(cd "$machine/archive" && jar --create --file "$setup/webapps.zip" --no-manifest .)
+say "  $(cd "$setup" && ls | tr '\n' ' ')"
+
 step "Pre-install checks: enough space, a path that is not too long"
 run Capacity 'C:\Program Files\Tessaly'
 run SpanGuard 'C:\Program Files\Tessaly'
+
+step "Java runtime: Setup found none (JRE_CHECK_ON), so its installer must succeed; then a private copy"
+export QOR_INSTALL_JRE_CHECK=JRE_CHECK_ON
+run Provision 'C:\Setup Files\jre'
+say "  registered: $(w32 reg export | tr -d '\r' | grep -A1 'Java Runtime Environment\\1.6.0_15' | tail -1)"
+run Transplant 'C:\Program Files\Tessaly\Nimbrel'
+say "  the product's runtime: $(ls "$product/JRE/bin" | tr '\n' ' ')"
+
+step "Archive extraction through Java: ZipDecomp on the product's runtime"
+run Unpacker '"C:\Setup Files\webapps.zip" "C:\Program Files\Tessaly\Nimbrel\webapps.new"'
+say "  extracted: $(cd "$product/webapps.new" && find . -type f | sort | tr '\n' ' ')"
 
 step "Version gate: the installed version and the package's"
 printf 'VERSION= 2 1 0 0 7 \r\n' > "$product/version.txt"
