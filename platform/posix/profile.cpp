@@ -11,6 +11,7 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -18,6 +19,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <string_view>
 
 #include "files.h"
 #include "machine.h"
@@ -47,7 +49,7 @@ struct LineRef {
     size_t begin, end, next;
 };
 
-bool next_line(const std::string& data, size_t pos, LineRef* line) {
+bool next_line(std::string_view data, size_t pos, LineRef* line) {
     if (pos >= data.size()) return false;
     const char* nl = static_cast<const char*>(memchr(data.data() + pos, '\n', data.size() - pos));
     size_t end = nl ? (size_t)(nl - data.data()) : data.size();
@@ -58,7 +60,9 @@ bool next_line(const std::string& data, size_t pos, LineRef* line) {
     return true;
 }
 
-std::string text_of(const std::string& data, const LineRef& l) { return data.substr(l.begin, l.end - l.begin); }
+std::string text_of(std::string_view data, const LineRef& l) {
+    return std::string(data.substr(l.begin, l.end - l.begin));
+}
 
 bool is_section(const std::string& line, std::string* name) {
     std::string t = trim(line);
@@ -83,9 +87,14 @@ struct SectionRef {
     LineRef key{0, 0, 0};       // the line holding the key, when found
 };
 
-SectionRef find_section(const std::string& data, const std::string& section, const char* key) {
+SectionRef find_section(std::string_view data, const std::string& section, const char* key) {
     SectionRef ref;
     std::string wanted_key = key ? trim(key) : "";
+    // A key without letters or double-byte characters (a log's time of day)
+    // matches only itself byte for byte, which is much cheaper to test.
+    bool plain_key = true;
+    for (unsigned char c : wanted_key)
+        if (c >= 0x80 || isalpha(c)) plain_key = false;
     LineRef l;
     for (size_t pos = 0; next_line(data, pos, &l); pos = l.next) {
         size_t first = l.begin;
@@ -114,7 +123,8 @@ SectionRef find_section(const std::string& data, const std::string& section, con
             size_t key_end = eq ? (size_t)(eq - data.data()) : l.end;
             while (key_end > first && (data[key_end - 1] == ' ' || data[key_end - 1] == '\t')) --key_end;
             if (key_end - first == wanted_key.size() &&
-                equal_nocase_cp932(std::string_view(data).substr(first, key_end - first), wanted_key)) {
+                (plain_key ? memcmp(data.data() + first, wanted_key.data(), wanted_key.size()) == 0
+                           : equal_nocase_cp932(data.substr(first, key_end - first), wanted_key))) {
                 ref.key_found = true;
                 ref.key = l;
             }
@@ -123,6 +133,39 @@ SectionRef find_section(const std::string& data, const std::string& section, con
     ref.end = data.size();
     return ref;
 }
+
+// The file's bytes, mapped for reading rather than copied: a long log is
+// scanned once per entry. Every writer of the file replaces it by rename or
+// appends to it, both under the file's lock, so the mapped bytes never
+// shrink under the reader.
+class MappedFile {
+public:
+    MappedFile() = default;
+    MappedFile(const MappedFile&) = delete;
+    MappedFile& operator=(const MappedFile&) = delete;
+    ~MappedFile() {
+        if (map_ != MAP_FAILED) munmap(map_, size_);
+    }
+    bool open(const std::string& host) {
+        int fd = ::open(host.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) return false;
+        struct stat st;
+        bool ok = fstat(fd, &st) == 0;
+        size_ = ok ? (size_t)st.st_size : 0;
+        if (ok && size_ > 0) {
+            map_ = mmap(nullptr, size_, PROT_READ, MAP_PRIVATE, fd, 0);
+            ok = map_ != MAP_FAILED;
+        }
+        close(fd);
+        return ok;
+    }
+    std::string_view text() const {
+        return map_ == MAP_FAILED ? std::string_view() : std::string_view(static_cast<const char*>(map_), size_);
+    }
+private:
+    void* map_ = MAP_FAILED;
+    size_t size_ = 0;
+};
 
 bool append_to_file(const std::string& host, const std::string& text, DWORD* error) {
     int fd = open(host.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
@@ -140,7 +183,7 @@ bool append_to_file(const std::string& host, const std::string& text, DWORD* err
     return true;
 }
 
-std::vector<std::string> split_lines(const std::string& data) {
+std::vector<std::string> split_lines(std::string_view data) {
     std::vector<std::string> lines;
     LineRef l;
     for (size_t pos = 0; next_line(data, pos, &l); pos = l.next) lines.push_back(text_of(data, l));
@@ -169,17 +212,18 @@ BOOL WritePrivateProfileStringA(LPCSTR lpAppName, LPCSTR lpKeyName, LPCSTR lpStr
     if (r.error) return fail(r.error);
     MachineLock lock(lock_name_for(r.host));
 
-    std::string data;
+    MappedFile file;
     struct stat st;
     bool exists = stat(r.host.c_str(), &st) == 0;
     if (exists) {
         DWORD err = 0;
         DWORD attrs = host_attributes(r.host, &err);
         if (S_ISDIR(st.st_mode) || (attrs & FILE_ATTRIBUTE_READONLY)) return fail(ERROR_ACCESS_DENIED);
-        if (!read_file(r.host, &data)) return fail(ERROR_ACCESS_DENIED);
+        if (!file.open(r.host)) return fail(ERROR_ACCESS_DENIED);
     } else if (!r.parent_exists) {
         return fail(ERROR_PATH_NOT_FOUND);
     }
+    std::string_view data = file.text();
 
     std::string section = lpAppName;
     SectionRef ref = find_section(data, section, lpKeyName);
@@ -192,7 +236,7 @@ BOOL WritePrivateProfileStringA(LPCSTR lpAppName, LPCSTR lpKeyName, LPCSTR lpStr
         out.append(data, 0, ref.header).append(data, ref.end, std::string::npos);
     } else if (!ref.found) {
         if (!lpString) return TRUE;
-        out = data;
+        out.assign(data);
         if (!out.empty() && out.back() != '\n') out += "\r\n";
         out += "[" + section + "]\r\n" + entry;
     } else if (ref.key_found) {
