@@ -174,6 +174,20 @@ TEST(RunFrame, MarkerCleanUpHandlesEachFileOnceAndRetriesALockedOne) {
     EXPECT_TRUE(machine.Markers().empty());
 }
 
+TEST(RunFrame, MarkerCleanUpWithoutMarkersReportsEachAsAbsent) {
+    kit::Machine machine;
+    std::string product = machine.RegisterProduct();
+    EXPECT_EQ(1, machine.Run("SpanGuard.exe", {std::string(61, 'x')}).exitCode);
+    std::vector<std::string> texts = machine.InstallLog().Texts();
+    ASSERT_EQ(8u, texts.size());
+    std::vector<std::string> cleanup(texts.begin() + 4, texts.end());
+    EXPECT_EQ((std::vector<std::string>{"ファイルは存在しませんでした。(" + product + "\\InstSystem.txt)",
+                                        "ファイルは存在しませんでした。(" + product + "\\InstText.txt)",
+                                        "ファイルは存在しませんでした。(" + product + "\\InstProgram.txt)",
+                                        "ファイルは存在しませんでした。(" + product + "\\InstComplete.txt)"}),
+              cleanup);
+}
+
 TEST(RunFrame, AMarkerThatNeverGoesIsTriedAHundredTimesThenWarned) {
     kit::Machine machine;
     std::string product = machine.RegisterProduct();
