@@ -164,7 +164,7 @@ TEST_F(PruneTreeTest, AFileHeldForAWhileIsDeletedByTheFirstAttemptAfterItsReleas
     EXPECT_EQ(1, r.exitCode);
     kit::Log log = machine.InstallLog();
     int retries = log.Count(FileRetry(held));
-    EXPECT_GE(retries, 2);
+    EXPECT_GE(retries, 1);  // at least one refusal while held; how many depends on the start-up time
     EXPECT_LE(retries, 5);
     EXPECT_EQ(3u + retries, log.entries.size());
     EXPECT_EQ(kRemoved, log.entries.back().text);

@@ -104,7 +104,7 @@ TEST_P(RelabelHeldTest, RenamesWithTheFirstAttemptAfterTheRelease) {
     // Held for 3.5 s of machine time: a few failed attempts a second apart,
     // then the rename, and nothing after it.
     int failures = log.Count(Failed(kSource, "C:\\Work\\JRE"));
-    EXPECT_GE(failures, 2);
+    EXPECT_GE(failures, 1);  // how many depends on the start-up time
     EXPECT_LE(failures, 5);
     EXPECT_EQ(2u + failures + 1u, texts.size());
     EXPECT_EQ(Succeeded(kSource, "C:\\Work\\JRE"), texts.back());

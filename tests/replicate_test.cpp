@@ -110,7 +110,7 @@ TEST_P(ReplicateHeldTest, RetriesWhileTheDestinationIsHeld) {
     kit::Log log = machine.InstallLog();
     int retries = log.Count(Retry(kSource, kDestination));
     if (GetParam().exitCode == 1) {
-        EXPECT_GE(retries, 2);
+        EXPECT_GE(retries, 1);  // at least one refusal while held; how many depends on the start-up time
         EXPECT_LE(retries, 5);
         EXPECT_EQ(kCopied, log.entries.back().text);
         EXPECT_EQ("new content", kit::ReadHostFile(machine.Host(kDestination)));

@@ -164,7 +164,7 @@ TEST(RunFrame, MarkerCleanUpHandlesEachFileOnceAndRetriesALockedOne) {
     EXPECT_EQ("ファイルは存在しませんでした。(" + product + "\\InstSystem.txt)", cleanup.front());
     int retries = 0;
     for (auto& t : cleanup) retries += t == "ファイルの削除失敗したためリトライします。(" + product + "\\InstText.txt)";
-    EXPECT_GE(retries, 2);
+    EXPECT_GE(retries, 1);  // at least one refusal while held; how many depends on the start-up time
     EXPECT_LE(retries, 5);
     std::vector<std::string> tail(cleanup.end() - 3, cleanup.end());
     EXPECT_EQ((std::vector<std::string>{"ファイルの削除に成功しました。(" + product + "\\InstText.txt)",
