@@ -89,9 +89,11 @@ long long machine_local_ms() { return host_local_ms() + clock_settings().offset_
 
 void machine_sleep(DWORD ms) {
     const ClockSettings& s = clock_settings();
-    long long real = s.fast ? (long long)ms * s.scale / 1000 : ms;
-    if (real > 0) {
-        struct timespec ts = {(time_t)(real / 1000), (long)(real % 1000) * 1000000};
+    // In microseconds, so that short accelerated pauses (a 50 ms poll is
+    // 0.5 ms) still yield the processor instead of spinning.
+    long long real_us = s.fast ? (long long)ms * s.scale : (long long)ms * 1000;
+    if (real_us > 0) {
+        struct timespec ts = {(time_t)(real_us / 1000000), (long)(real_us % 1000000) * 1000};
         while (nanosleep(&ts, &ts) != 0) {
         }
     }
