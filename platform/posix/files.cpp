@@ -38,14 +38,23 @@ DWORD copy_out(const std::string& text, LPSTR buffer, DWORD size) {
     return (DWORD)text.size();
 }
 
+// Resolves a path that must name something (not following a last link):
+// fills the resolved path and its status, or sets the Windows error (the
+// path's own, or 2/3 when it is missing) and returns false.
+bool resolve_existing(LPCSTR path, w32::Resolved* r, struct stat* st) {
+    *r = w32::resolve_path(path);
+    if (r->error) return w32::fail(r->error);
+    if (lstat(r->host.c_str(), st) != 0) return w32::fail(w32::missing_code(*r));
+    return true;
+}
+
 }  // namespace
 
 BOOL GetFileAttributesExA(LPCSTR lpFileName, GET_FILEEX_INFO_LEVELS fInfoLevelId, LPVOID lpFileInformation) {
     if (fInfoLevelId != GetFileExInfoStandard || !lpFileInformation) return w32::fail(ERROR_INVALID_PARAMETER);
-    w32::Resolved r = w32::resolve_path(lpFileName);
-    if (r.error) return w32::fail(r.error);
+    w32::Resolved r;
     struct stat st;
-    if (lstat(r.host.c_str(), &st) != 0) return w32::fail(w32::missing_code(r));
+    if (!resolve_existing(lpFileName, &r, &st)) return FALSE;
     DWORD err = 0;
     DWORD attrs = w32::host_attributes(r.host, &err);
     if (attrs == INVALID_FILE_ATTRIBUTES) return w32::fail(err);
@@ -69,19 +78,17 @@ DWORD GetFileAttributesA(LPCSTR lpFileName) {
 }
 
 BOOL SetFileAttributesA(LPCSTR lpFileName, DWORD dwFileAttributes) {
-    w32::Resolved r = w32::resolve_path(lpFileName);
-    if (r.error) return w32::fail(r.error);
+    w32::Resolved r;
     struct stat st;
-    if (lstat(r.host.c_str(), &st) != 0) return w32::fail(w32::missing_code(r));
+    if (!resolve_existing(lpFileName, &r, &st)) return FALSE;
     if (!w32::set_host_attributes(r.host, dwFileAttributes)) return w32::fail(w32::error_from_errno(errno));
     return TRUE;
 }
 
 BOOL DeleteFileA(LPCSTR lpFileName) {
-    w32::Resolved r = w32::resolve_path(lpFileName);
-    if (r.error) return w32::fail(r.error);
+    w32::Resolved r;
     struct stat st;
-    if (lstat(r.host.c_str(), &st) != 0) return w32::fail(w32::missing_code(r));
+    if (!resolve_existing(lpFileName, &r, &st)) return FALSE;
     DWORD err = 0;
     DWORD attrs = w32::host_attributes(r.host, &err);
     // A folder, or a link to one, is no file.
@@ -167,10 +174,9 @@ bool inside_folder(const std::string& inner, const std::string& outer) {
 BOOL MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD dwFlags) {
     // The kit renames only in the plain form; the other forms are not provided.
     if (dwFlags != 0) return w32::fail(ERROR_INVALID_PARAMETER);
-    w32::Resolved from = w32::resolve_path(lpExistingFileName);
-    if (from.error) return w32::fail(from.error);
+    w32::Resolved from;
     struct stat st;
-    if (lstat(from.host.c_str(), &st) != 0) return w32::fail(w32::missing_code(from));
+    if (!resolve_existing(lpExistingFileName, &from, &st)) return FALSE;
     w32::Resolved to = w32::resolve_path(lpNewFileName);
     if (to.error) return w32::fail(to.error);
     if (is_drive_root(from)) return w32::fail(ERROR_ACCESS_DENIED);
@@ -203,10 +209,9 @@ BOOL MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD dwFlags)
 }
 
 BOOL RemoveDirectoryA(LPCSTR lpPathName) {
-    w32::Resolved r = w32::resolve_path(lpPathName);
-    if (r.error) return w32::fail(r.error);
+    w32::Resolved r;
     struct stat st;
-    if (lstat(r.host.c_str(), &st) != 0) return w32::fail(w32::missing_code(r));
+    if (!resolve_existing(lpPathName, &r, &st)) return FALSE;
     if (is_drive_root(r)) return w32::fail(ERROR_ACCESS_DENIED);
     if (S_ISLNK(st.st_mode)) {
         // A link to a folder is removed as the link; what it leads to is
