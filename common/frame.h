@@ -74,6 +74,14 @@ void ShowFailureBox(void);
 
 #define TOOL_FAIL(text) FailureExit((text), __LINE__)
 
+// Makes a file writable before it is replaced or deleted: clears its
+// read-only bit, keeping its other attributes. A file that does not exist
+// needs nothing. A failed attribute read writes "ファイルの属性の取得に失敗しました(%s)",
+// a failed change the tool's own text (a format with the path); either then
+// takes the failure exit from its second step. Returns 1 to go on, 0 after
+// the failure exit.
+int ClearReadOnlyAttribute(const char* path, const char* clearFailureFormat);
+
 // The run frame's start-up steps that differ from tool to tool.
 struct ToolFrame {
     int requireCommandLine;   // step 3: the command line must not be empty

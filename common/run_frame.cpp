@@ -112,6 +112,21 @@ int FailureExit(const char* text, int line) {
     return FailureExitAfterEntry();
 }
 
+int ClearReadOnlyAttribute(const char* path, const char* clearFailureFormat) {
+    WIN32_FILE_ATTRIBUTE_DATA info;
+    if (!GetFileAttributesExA(path, GetFileExInfoStandard, &info)) {
+        if (GetLastError() == ERROR_FILE_NOT_FOUND) return 1;
+        LOG_WARNING_F("ファイルの属性の取得に失敗しました(%s)", path);
+        return FailureExitAfterEntry();
+    }
+    if (!(info.dwFileAttributes & FILE_ATTRIBUTE_READONLY)) return 1;
+    if (SetFileAttributesA(path, info.dwFileAttributes & ~(DWORD)FILE_ATTRIBUTE_READONLY)) return 1;
+    char message[1024];
+    snprintf(message, sizeof message, clearFailureFormat, path);
+    WriteInstallLog(kLevelWarning, message, __LINE__);
+    return FailureExitAfterEntry();
+}
+
 int CheckCommandLineLength(size_t length, size_t limit, int line) {
     if (length <= limit) return 1;
     WriteInstallLogF(kLevelWarning, line, "コマンドラインが長すぎます。(%uバイト、上限%uバイト)", (unsigned)length,

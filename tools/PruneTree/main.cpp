@@ -53,18 +53,7 @@ int RemoveWithRetry(const char* path, EntryKind kind) {
 
 // Deletes one file of the tree, clearing its read-only bit first.
 int DeleteTreeFile(const char* path) {
-    WIN32_FILE_ATTRIBUTE_DATA info;
-    if (!GetFileAttributesExA(path, GetFileExInfoStandard, &info)) {
-        if (GetLastError() != ERROR_FILE_NOT_FOUND) {
-            LOG_WARNING_F("ファイルの属性の取得に失敗しました(%s)", path);
-            return FailureExitAfterEntry();
-        }
-    } else if (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) {
-        if (!SetFileAttributesA(path, info.dwFileAttributes & ~(DWORD)FILE_ATTRIBUTE_READONLY)) {
-            LOG_WARNING_F("読み取り属性設定に失敗しました(%s)", path);
-            return FailureExitAfterEntry();
-        }
-    }
+    if (!ClearReadOnlyAttribute(path, "読み取り属性設定に失敗しました(%s)")) return 0;
     if (RemoveWithRetry(path, kFile)) return 1;
     LOG_WARNING_F("ファイルの削除に失敗しました(%s))", path);
     return FailureExitAfterEntry();

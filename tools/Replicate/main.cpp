@@ -19,18 +19,7 @@ char g_destination[MAX_PATH];
 
 // Copies `source` onto `destination`. Returns the exit code.
 int CopyFileWithRetry(const char* source, const char* destination) {
-    WIN32_FILE_ATTRIBUTE_DATA info;
-    if (!GetFileAttributesExA(destination, GetFileExInfoStandard, &info)) {
-        if (GetLastError() != ERROR_FILE_NOT_FOUND) {
-            LOG_WARNING_F("ファイルの属性の取得に失敗しました(%s)", destination);
-            return FailureExitAfterEntry();
-        }
-    } else if (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) {
-        if (!SetFileAttributesA(destination, info.dwFileAttributes & ~(DWORD)FILE_ATTRIBUTE_READONLY)) {
-            LOG_WARNING_F("読み取り専用フラグの削除に失敗しました(%s)", destination);
-            return FailureExitAfterEntry();
-        }
-    }
+    if (!ClearReadOnlyAttribute(destination, "読み取り専用フラグの削除に失敗しました(%s)")) return 0;
     for (int attempt = 0; attempt < kCopyAttempts; ++attempt) {
         if (CopyFileA(source, destination, FALSE)) {
             LOG_INFO("コピーに成功しました。");
